@@ -1,0 +1,3 @@
+#include "jvm/jvm_selection.h"
+
+std::string jvmHome;

@@ -1,0 +1,23 @@
+// Path predicates and rewrites that need no system call.
+#pragma once
+
+#include <string>
+
+// True for paths shorter than 3 characters (after an optional leading
+// double quote), false for drive-absolute ("x:\") and UNC paths; a path
+// starting with a single backslash counts as relative.
+bool isRelativePath(const char* path);
+bool isRelativePath(const wchar_t* path);
+
+// Drive-root spellings that exist without asking the disk: "x:\", "x:\.",
+// "x:\.\.".
+bool isDriveRootForm(const char* path);
+bool isDriveRootForm(const wchar_t* path);
+
+// Every run of backslashes becomes one, except in the first two characters,
+// so a leading UNC double backslash survives.
+void collapseBackslashes(std::wstring& path);
+void collapseBackslashes(wchar_t* path);
+
+// Lower-cases A-Z only.
+void lowerAsciiLetters(wchar_t* path);
