@@ -65,3 +65,14 @@ void lowerAsciiLetters(wchar_t* path) {
         if (*path >= L'A' && *path <= L'Z') *path = static_cast<wchar_t>(*path - L'A' + L'a');
     }
 }
+
+bool composeNativeLibraryPath(const std::string& directories, const std::string& currentPath,
+                              std::size_t limit, std::string& out) {
+    std::string value = directories;
+    if (!value.empty() && value.back() != ';') value += ';';
+    value += currentPath;
+    if (value.size() + 1 > limit) return false;
+    out = value;
+    return true;
+}
+

@@ -1,6 +1,7 @@
 // Path predicates and rewrites that need no system call.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // True for paths shorter than 3 characters (after an optional leading
@@ -21,3 +22,12 @@ void collapseBackslashes(wchar_t* path);
 
 // Lower-cases A-Z only.
 void lowerAsciiLetters(wchar_t* path);
+
+// Limit of the PATH value built for native libraries.
+constexpr std::size_t kNativePathLimit = 48000;
+
+// Joins the resolved library directories and the current PATH. False, and
+// `out` untouched, when the result would not fit in `limit` bytes (with its
+// terminator): a cut PATH would silently lose entries.
+bool composeNativeLibraryPath(const std::string& directories, const std::string& currentPath,
+                              std::size_t limit, std::string& out);

@@ -145,50 +145,15 @@ std::wstring systemTempPath() {
     return buffer.data();
 }
 
-// The candidate list, in order; an empty candidate is skipped.
-std::wstring chooseTempDirectoryW() {
-    TempState& state = tempState();
-    const std::wstring profile = environmentW(L"USERPROFILE");
-    const std::wstring homeDrive = environmentW(L"HOMEDRIVE");
-    const std::wstring homePath = environmentW(L"HOMEPATH");
-    const std::wstring windows = windowsDirectory();
-    const std::wstring profileTemp = profile.empty() ? L"" : profile + L"\\AppData\\Local\\Temp";
-    const std::wstring home = (homeDrive.empty() || homePath.empty()) ? L"" : homeDrive + homePath;
-    struct Candidate {
-        std::wstring path;
-        bool create;
-        bool rejectUnrepresentable;
-    };
-    const Candidate strict[] = {
-        {systemTempPath(), true, true},
-        {profileTemp, false, true},
-        {home, false, true},
-        {windows.empty() ? L"" : windows + L"\\temp", false, false},
-        {L"c:\\temp", false, false},
-        {L"c:\\tmp", false, false},
-        {windows, false, false},
-        {L"c:\\tmp", true, false},
-    };
-    for (const Candidate& c : strict) {
-        if (!c.path.empty() && isUsableDirectory(c.path.c_str(), c.create, c.rejectUnrepresentable)) {
-            return c.path;
-        }
-    }
-    state.relaxed = true;
-    const Candidate relaxed[] = {
-        {systemTempPath(), true, false},
-        {profileTemp, false, false},
-        {home, false, false},
-    };
-    for (const Candidate& c : relaxed) {
-        if (!c.path.empty() && isUsableDirectory(c.path.c_str(), c.create, c.rejectUnrepresentable)) {
-            return c.path;
-        }
-    }
-    return std::wstring();
-}
-
 }  // namespace
+
+static std::wstring chooseTempDirectoryW() {
+    bool relaxed = false;
+    std::wstring chosen =
+        chooseTempDirectoryAmong(tempDirectoryCandidates(false), tempDirectoryCandidates(true), relaxed);
+    if (relaxed) tempState().relaxed = true;
+    return chosen;
+}
 
 bool toNarrow(const wchar_t* text, std::string& out) {
     out.clear();
@@ -436,6 +401,44 @@ void getTempDirectoryW(std::wstring& out, bool fatal) {
 }
 
 bool relaxedTempDirUsed() { return tempState().relaxed; }
+
+std::vector<TempCandidate> tempDirectoryCandidates(bool relaxedPass) {
+    const std::wstring profile = environmentW(L"USERPROFILE");
+    const std::wstring homeDrive = environmentW(L"HOMEDRIVE");
+    const std::wstring homePath = environmentW(L"HOMEPATH");
+    const std::wstring profileTemp = profile.empty() ? L"" : profile + L"\\AppData\\Local\\Temp";
+    const std::wstring home = (homeDrive.empty() || homePath.empty()) ? L"" : homeDrive + homePath;
+    if (relaxedPass) {
+        return {{systemTempPath(), true, false}, {profileTemp, false, false}, {home, false, false}};
+    }
+    const std::wstring windows = windowsDirectory();
+    return {
+        {systemTempPath(), true, true},
+        {profileTemp, false, true},
+        {home, false, true},
+        {windows.empty() ? L"" : windows + L"\\temp", false, false},
+        {L"c:\\temp", false, false},
+        {L"c:\\tmp", false, false},
+        {windows, false, false},
+        {L"c:\\tmp", true, false},
+    };
+}
+
+std::wstring chooseTempDirectoryAmong(const std::vector<TempCandidate>& strict,
+                                      const std::vector<TempCandidate>& relaxed, bool& relaxedUsed) {
+    for (const TempCandidate& c : strict) {
+        if (!c.path.empty() && isUsableDirectory(c.path.c_str(), c.createFirst, c.rejectUnrepresentable)) {
+            return c.path;
+        }
+    }
+    relaxedUsed = true;
+    for (const TempCandidate& c : relaxed) {
+        if (!c.path.empty() && isUsableDirectory(c.path.c_str(), c.createFirst, c.rejectUnrepresentable)) {
+            return c.path;
+        }
+    }
+    return std::wstring();
+}
 
 void makeTempFileName(std::string& out) {
     std::string directory;

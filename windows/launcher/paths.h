@@ -65,6 +65,18 @@ void getTempDirectory(std::string& out);
 void getTempDirectoryW(std::wstring& out, bool fatal);
 bool relaxedTempDirUsed();
 
+// The temporary-directory candidates in the order they are tried: the
+// strict pass, or the relaxed pass that accepts unrepresentable paths.
+struct TempCandidate {
+    std::wstring path;  // empty: skipped
+    bool createFirst;
+    bool rejectUnrepresentable;
+};
+std::vector<TempCandidate> tempDirectoryCandidates(bool relaxedPass);
+// First usable candidate; `relaxedUsed` is set when the relaxed list is reached.
+std::wstring chooseTempDirectoryAmong(const std::vector<TempCandidate>& strict,
+                                      const std::vector<TempCandidate>& relaxed, bool& relaxedUsed);
+
 void makeTempFileName(std::string& out);
 // Creates extractionDir below the temporary directory; fatal after 10 tries.
 void createExtractionDirectory();

@@ -10,6 +10,7 @@
 #include "config/config_store.h"
 #include "launcher/expand.h"
 #include "launcher/log.h"
+#include "launcher/path_utils.h"
 #include "launcher/paths.h"
 
 void* addDllDirectory(const char* path) {
@@ -34,16 +35,6 @@ void removeDllDirectory(void* cookie) {
     if (!remove) return;
     logMessage(L"Removing DLL directory");
     remove(cookie);
-}
-
-bool composeNativeLibraryPath(const std::string& directories, const std::string& currentPath,
-                              std::size_t limit, std::string& out) {
-    std::string value = directories;
-    if (!value.empty() && value.back() != ';') value += ';';
-    value += currentPath;
-    if (value.size() + 1 > limit) return false;
-    out = value;
-    return true;
 }
 
 void setNativeLibraryPath() {

@@ -1,0 +1,80 @@
+# Static checks of a built stub: it must end where its last section's raw
+# data ends (the configuration reader finds the block there), and it may
+# import only DLLs that Windows loads from its KnownDLLs list.
+# Usage: cmake -DSTUB=path -DOBJDUMP=tool -P check_stub.cmake
+
+cmake_minimum_required(VERSION 3.20)
+
+function(read_le file offset size out)
+    file(READ "${file}" hex OFFSET ${offset} LIMIT ${size} HEX)
+    string(LENGTH "${hex}" len)
+    math(EXPR want "${size} * 2")
+    if(NOT len EQUAL want)
+        message(FATAL_ERROR "${file}: cannot read ${size} bytes at ${offset}")
+    endif()
+    set(value 0)
+    math(EXPR last "${size} - 1")
+    foreach(i RANGE ${last} 0 -1)
+        math(EXPR pos "${i} * 2")
+        string(SUBSTRING "${hex}" ${pos} 2 byte)
+        math(EXPR value "(${value} << 8) + 0x${byte}")
+    endforeach()
+    set(${out} ${value} PARENT_SCOPE)
+endfunction()
+
+if(NOT EXISTS "${STUB}")
+    message(FATAL_ERROR "missing stub ${STUB}")
+endif()
+
+file(SIZE "${STUB}" file_size)
+read_le("${STUB}" 60 4 pe)
+read_le("${STUB}" ${pe} 4 signature)
+if(NOT signature EQUAL 0x4550)
+    message(FATAL_ERROR "${STUB}: no PE signature")
+endif()
+math(EXPR at "${pe} + 6")
+read_le("${STUB}" ${at} 2 sections)
+math(EXPR at "${pe} + 20")
+read_le("${STUB}" ${at} 2 optional)
+math(EXPR last "${pe} + 24 + ${optional} + 40 * (${sections} - 1)")
+math(EXPR at "${last} + 16")
+read_le("${STUB}" ${at} 4 raw_size)
+math(EXPR at "${last} + 20")
+read_le("${STUB}" ${at} 4 raw_offset)
+math(EXPR image_end "${raw_offset} + ${raw_size}")
+if(NOT image_end EQUAL file_size)
+    message(FATAL_ERROR "${STUB}: last section ends at ${image_end}, file has ${file_size} bytes")
+endif()
+
+# KnownDLLs of Windows 7 to 11 (and ntdll, which is always loaded).
+set(allowed advapi32.dll clbcatq.dll combase.dll comdlg32.dll coml2.dll gdi32.dll gdiplus.dll
+    imagehlp.dll imm32.dll kernel32.dll msctf.dll msvcrt.dll normaliz.dll nsi.dll ntdll.dll
+    ole32.dll oleaut32.dll psapi.dll rpcrt4.dll sechost.dll setupapi.dll shcore.dll shell32.dll
+    shlwapi.dll user32.dll wldap32.dll ws2_32.dll)
+execute_process(COMMAND "${OBJDUMP}" -p "${STUB}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${STUB}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
+set(imported "")
+foreach(line IN LISTS names)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    list(APPEND imported ${dll})
+    if(NOT dll IN_LIST allowed)
+        message(FATAL_ERROR "${STUB} imports ${dll}, which is not a KnownDLL: load it at run time")
+    endif()
+endforeach()
+if(NOT imported)
+    message(FATAL_ERROR "${STUB}: no imports found (objdump output changed?)")
+endif()
+message(STATUS "${STUB}: ${file_size} bytes, imports ${imported}")
+
+# Optional: the exports that must be present (for the JNI library side).
+foreach(symbol IN LISTS REQUIRED_EXPORTS)
+    string(FIND "${dump}" "${symbol}" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "${STUB} does not export ${symbol}")
+    endif()
+endforeach()
