@@ -183,6 +183,8 @@ TEST(RunModes, SwitchesChooseTheMode) {
         {"nosplash build logs the mode but shows nothing", {}, {{108, "1"}}, "setup64-nosplash",
          {"Showing splash screen.", "bootstrap requested (no dialog)"},
          {"Starting splash screen thread"}},
+        {"console switch with quiet mode", {L"-console", L"-q"}, {}, "setup64", {"Quiet installer."}, {}},
+        {"-c is quiet mode with a console", {L"-c"}, {}, "setup64", {"Quiet installer."}, {}},
         {"unknown arguments are ignored", {L"--what", L"-manual", L"/manual", L"-nocheck", L"-q"}, {},
          "setup64", {"Quiet installer."}, {}},
     };

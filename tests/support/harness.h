@@ -84,7 +84,7 @@ struct RunOptions {
     // LC_MESSAGES is changed here, the program is started through the Wine loader with those
     // Unix variables (via the harness_locale_spawn helper); it still gets exactly this command
     // line and environment block. E.g. LC_ALL=ja_JP.UTF-8 gives code page 932 and UI
-    // language 0x0411.
+    // language 0x0411. Set LC_ALL: it wins over LANG, and run-in-wine.sh sets both.
     std::map<std::wstring, std::optional<std::wstring>> env;
     std::wstring workDir;  // empty: the harness's current directory
     // Non-empty: TMP and TEMP are set to it. Empty: a fresh directory per run (kept until the test
