@@ -226,6 +226,14 @@ TEST_F(Startup, ManualTempDirectory) {
         EXPECT_TRUE(hasLine(r.log, "Quiet installer."));
     }
     {
+        // A directory whose name the ANSI code page cannot spell is refused.
+        std::wstring odd = manual.file(L"\u0436\u0437");
+        ASSERT_TRUE(CreateDirectoryW(odd.c_str(), nullptr));
+        auto r = run(keepLog({L"-temp", odd, L"-q"}));
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_TRUE(hasLineStartingWith(r.log, "Manual temp dir not usable " + harness::toUtf8(odd))) << r.log;
+    }
+    {
         // A file is not a directory.
         harness::writeFileUtf8(manual.file(L"plain"), "x");
         auto r = run(keepLog({L"-temp", manual.file(L"plain"), L"-q"}));

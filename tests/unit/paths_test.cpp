@@ -288,12 +288,64 @@ TEST(ProcessEnvironment, NativeLibraryPath) {
     configStore().settings.erase(key::kNativeLibraryDirectories);
 }
 
+TEST(ProcessEnvironment, PathEntriesOutsideTheCodePageSurvive) {
+    std::vector<wchar_t> saved(32767);
+    DWORD n = GetEnvironmentVariableW(L"PATH", saved.data(), static_cast<DWORD>(saved.size()));
+    const std::wstring before(saved.data(), n);
+    const std::wstring odd = L"c:\\\u0436\u0437;c:\\windows";
+    SetEnvironmentVariableW(L"PATH", odd.c_str());
+    configStore().settings[key::kNativeLibraryDirectories] = "c:\\lib";
+    setNativeLibraryPath();
+    std::vector<wchar_t> after(32767);  // larger sizes overflow a 16-bit length inside Wine
+    n = GetEnvironmentVariableW(L"PATH", after.data(), static_cast<DWORD>(after.size()));
+    EXPECT_TRUE(std::wstring(after.data(), n) == L"c:\\lib;" + odd);
+    SetEnvironmentVariableW(L"PATH", before.c_str());
+    configStore().settings.erase(key::kNativeLibraryDirectories);
+}
+
 TEST(ProcessEnvironment, DllDirectories) {
     ScratchDir dir;
     void* cookie = addDllDirectory(dir.narrow().c_str());
     EXPECT_NE(cookie, nullptr);
     removeDllDirectory(cookie);
     removeDllDirectory(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// In a double-byte code page a PATH within the system's 32767-character
+// limit can exceed the 48000 bytes of the native-library PATH: it is then
+// left as it was rather than cut.
+TEST(CodePage932, NativeLibraryPathThatDoesNotFitIsLeftAlone) {
+    ASSERT_EQ(GetACP(), 932u);
+    std::wstring longPath(30000, L'\u3042');  // two bytes each in code page 932
+    ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", longPath.c_str()));
+    configStore().settings[key::kNativeLibraryDirectories] = "c:\\lib";
+    setNativeLibraryPath();
+    std::vector<wchar_t> after(32767);  // larger sizes overflow a 16-bit length inside Wine
+    DWORD n = GetEnvironmentVariableW(L"PATH", after.data(), static_cast<DWORD>(after.size()));
+    ASSERT_LT(n, after.size());
+    // Compared without printing: a failure would dump 30000 characters.
+    EXPECT_TRUE(std::wstring(after.data(), n) == longPath)
+        << "PATH now has " << n << " characters";
+    configStore().settings.erase(key::kNativeLibraryDirectories);
+
+    // A PATH that fits still gets the directories in front.
+    SetEnvironmentVariableW(L"PATH", L"c:\\windows");
+    configStore().settings[key::kNativeLibraryDirectories] = "c:\\lib";
+    setNativeLibraryPath();
+    n = GetEnvironmentVariableW(L"PATH", after.data(), static_cast<DWORD>(after.size()));
+    EXPECT_EQ(std::wstring(after.data(), n), L"c:\\lib;c:\\windows");
+    configStore().settings.erase(key::kNativeLibraryDirectories);
+}
+
+TEST(CodePage932, NarrowConversionsFollowTheCodePage) {
+    std::string narrow;
+    EXPECT_TRUE(toNarrow(L"\u65E5\u672C", narrow));
+    EXPECT_EQ(narrow, "\x93\xFA\x96\x7B");
+    EXPECT_FALSE(toNarrow(L"\u0E01x", narrow));  // Thai has no spelling in code page 932
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -12,6 +13,28 @@
 #include "launcher/log.h"
 #include "launcher/path_utils.h"
 #include "launcher/paths.h"
+
+namespace {
+
+// The wide value of a variable, however long; false when it exists but
+// cannot be read (never a shortened value).
+bool readEnvironmentW(const wchar_t* name, std::wstring& value) {
+    value.clear();
+    std::vector<wchar_t> buffer(1024);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        SetLastError(ERROR_SUCCESS);
+        DWORD n = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return GetLastError() == ERROR_ENVVAR_NOT_FOUND || GetLastError() == ERROR_SUCCESS;
+        if (n < buffer.size()) {
+            value.assign(buffer.data(), n);
+            return true;
+        }
+        buffer.resize(static_cast<std::size_t>(n) + 1);
+    }
+    return false;
+}
+
+}  // namespace
 
 void* addDllDirectory(const char* path) {
     using AddDllDirectoryFn = DLL_DIRECTORY_COOKIE(WINAPI*)(PCWSTR);
@@ -49,29 +72,38 @@ void setNativeLibraryPath() {
         addDllDirectory(entry.c_str());
     });
 
-    std::string currentPath;
-    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
-    if (needed > 0) {
-        std::vector<char> buffer(needed + 1);
-        DWORD n = GetEnvironmentVariableA("PATH", buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n > 0 && n < buffer.size()) currentPath = buffer.data();
+    // PATH is read and written wide: a round trip through the code page
+    // would turn entries it cannot spell into "?". The limit applies to the
+    // narrow form, which is what narrow consumers see.
+    std::wstring currentPath;
+    if (!readEnvironmentW(L"PATH", currentPath)) {
+        logError(L"Setting PATH (native libs) skipped: PATH cannot be read (%d)",
+                 static_cast<int>(GetLastError()));
+        return;
     }
+    std::string narrowPath;
+    toNarrow(currentPath.c_str(), narrowPath);
     std::string value;
-    if (!composeNativeLibraryPath(directories, currentPath, kNativePathLimit, value)) {
+    if (!composeNativeLibraryPath(directories, narrowPath, kNativePathLimit, value)) {
         logError(L"Setting PATH (native libs) skipped: %d bytes exceed the limit of %d",
-                 static_cast<int>(directories.size() + currentPath.size() + 1),
+                 static_cast<int>(directories.size() + narrowPath.size() + 2),
                  static_cast<int>(kNativePathLimit));
         return;
     }
-    if (SetEnvironmentVariableA("PATH", value.c_str())) {
+    std::wstring wideDirectories;
+    toWide(directories.c_str(), wideDirectories);
+    std::wstring wideValue = wideDirectories;
+    if (!wideValue.empty() && wideValue.back() != L';') wideValue += L';';
+    wideValue += currentPath;
+    if (SetEnvironmentVariableW(L"PATH", wideValue.c_str())) {
         logMessage(L"Setting PATH (native libs) %S", value.c_str());
     } else {
         logMessage(L"Setting PATH (native libs) %S failed with error %d", value.c_str(),
                    static_cast<int>(GetLastError()));
     }
     // The runtime keeps its own copy of the environment for getenv().
-    std::string assignment = "PATH=" + value;
-    _putenv(assignment.c_str());
+    std::wstring assignment = L"PATH=" + wideValue;
+    _wputenv(assignment.c_str());
 }
 
 void requestReboot() {
