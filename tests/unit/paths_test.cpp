@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/config_keys.h"
+#include "harness.h"
 #include "config/config_store.h"
 #include "launcher/expand.h"
 #include "launcher/path_utils.h"
@@ -15,46 +16,10 @@
 
 namespace {
 
-// A fresh directory below the system temporary directory, removed afterwards.
-class ScratchDir {
-public:
-    ScratchDir() {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
-        path_ = std::wstring(base) + L"unit" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                std::to_wstring(counter()++);
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~ScratchDir() { removeTree(path_); }
-    const std::wstring& path() const { return path_; }
-    std::string narrow() const { return std::string(path_.begin(), path_.end()); }
+// Scratch directories come from the harness; these paths are ASCII.
+using ScratchDir = harness::TempDir;
 
-    static void removeTree(const std::wstring& dir) {
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = data.cFileName;
-                if (name == L"." || name == L"..") continue;
-                std::wstring full = dir + L"\\" + name;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    removeTree(full);
-                } else {
-                    DeleteFileW(full.c_str());
-                }
-            } while (FindNextFileW(find, &data));
-            FindClose(find);
-        }
-        RemoveDirectoryW(dir.c_str());
-    }
-
-private:
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
-    std::wstring path_;
-};
+std::string narrowOf(const std::wstring& path) { return std::string(path.begin(), path.end()); }
 
 void touch(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -82,7 +47,7 @@ TEST(Paths, FileExists) {
     std::wstring file = dir.path() + L"\\present.txt";
     touch(file);
     EXPECT_TRUE(fileExists(file.c_str()));
-    EXPECT_TRUE(fileExists((dir.narrow() + "\\present.txt").c_str()));
+    EXPECT_TRUE(fileExists((narrowOf(dir.path()) + "\\present.txt").c_str()));
     EXPECT_FALSE(fileExists((dir.path() + L"\\absent.txt").c_str()));
     // Drive roots answer without a directory search, even for absent drives.
     EXPECT_TRUE(fileExists(L"q:\\"));
@@ -211,7 +176,7 @@ TEST(Paths, DeleteDirectoryTreeEmptiesTwoLevels) {
     touch(d + L"\\a.txt");
     touch(d + L"\\sub\\b.txt");
     touch(d + L"\\sub\\deeper\\c.txt");
-    deleteDirectoryTree(dir.narrow().c_str(), true);
+    deleteDirectoryTree(narrowOf(dir.path()).c_str(), true);
     EXPECT_FALSE(exists(d + L"\\a.txt"));
     EXPECT_FALSE(exists(d + L"\\empty"));
     EXPECT_FALSE(exists(d + L"\\sub\\b.txt"));
@@ -222,7 +187,7 @@ TEST(Paths, DeleteDirectoryTreeEmptiesTwoLevels) {
     ScratchDir flat;
     CreateDirectoryW((flat.path() + L"\\sub").c_str(), nullptr);
     touch(flat.path() + L"\\sub\\x.txt");
-    deleteDirectoryTree(flat.narrow().c_str(), false);  // no descent: non-empty sub stays
+    deleteDirectoryTree(narrowOf(flat.path()).c_str(), false);  // no descent: non-empty sub stays
     EXPECT_TRUE(exists(flat.path() + L"\\sub\\x.txt"));
 }
 
@@ -305,7 +270,7 @@ TEST(ProcessEnvironment, PathEntriesOutsideTheCodePageSurvive) {
 
 TEST(ProcessEnvironment, DllDirectories) {
     ScratchDir dir;
-    void* cookie = addDllDirectory(dir.narrow().c_str());
+    void* cookie = addDllDirectory(narrowOf(dir.path()).c_str());
     EXPECT_NE(cookie, nullptr);
     removeDllDirectory(cookie);
     removeDllDirectory(nullptr);
