@@ -51,6 +51,25 @@ TEST_P(StubResources, ErrorDialogAndManifest) {
     EXPECT_TRUE(containsWide(dialog, L"@MSG_ERROR_DIALOG_OK@"));
     EXPECT_TRUE(containsWide(dialog, L"MS Shell Dlg"));
 
+    // Progress and question dialogs: 5 controls each, 233 x 79 units; the
+    // progress dialog uses the launcher's own window class.
+    for (int id : {103, 104}) {
+        Resource other = findResource(module, MAKEINTRESOURCEW(5), id);
+        ASSERT_NE(other.data, nullptr) << id;
+        auto at = [&other](std::size_t i) { return other.data[i] | (other.data[i + 1] << 8); };
+        EXPECT_EQ(at(16), 5) << id;
+        EXPECT_EQ(at(22), 233) << id;
+        EXPECT_EQ(at(24), 79) << id;
+        // Class names are case-insensitive; the resource compiler upper-cases them.
+        bool ownClass = containsWide(other, L"MyDialogClass") || containsWide(other, L"MYDIALOGCLASS");
+        EXPECT_EQ(ownClass, id == 103) << id;
+    }
+    Resource progress = findResource(module, MAKEINTRESOURCEW(5), 103);
+    ASSERT_GE(progress.size, 16u);
+    std::uint32_t exStyle = progress.data[8] | (progress.data[9] << 8) | (progress.data[10] << 16) |
+                            (static_cast<std::uint32_t>(progress.data[11]) << 24);
+    EXPECT_TRUE(exStyle & WS_EX_APPWINDOW);
+
     Resource manifest = findResource(module, MAKEINTRESOURCEW(24), 1);  // RT_MANIFEST
     ASSERT_NE(manifest.data, nullptr);
     std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
