@@ -313,3 +313,42 @@ TEST(LogSwitch, OnlyTheFirstPositionCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LogSwitch, YesOpensAnExplorerWindowOnTheLog) {
+    e2e::SetupProgram setup;
+    e2e::makeSetup(setup, baseDescription());
+    auto before = harness::topLevelWindows(0);
+    harness::RunOptions o;
+    o.args = {L"-create-tko-log", L"-q"};
+    e2e::SeenDialog seen;
+    o.whileRunning = e2e::answerDialog(seen, L"Yes");
+    auto r = harness::runProgram(setup.exe, o);
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_TRUE(seen.seen);
+    ASSERT_EQ(r.logFiles.size(), 1u);
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t shortLog[MAX_PATH];
+    GetShortPathNameW(r.logFiles[0].c_str(), shortLog, MAX_PATH);
+    std::string expected = "calling " + harness::toUtf8(windows) + "\\explorer.exe /select," + harness::toUtf8(shortLog);
+    bool found = false;
+    for (const auto& line : e2e::lines(r.log)) found = found || _stricmp(line.c_str(), expected.c_str()) == 0;
+    EXPECT_TRUE(found) << expected << "\n" << r.log;
+    EXPECT_FALSE(hasLineStartingWith(r.log, "could not open explorer window"));
+    // The file manager's window shows the log's folder; close it again (only
+    // windows of that class: other tests may have windows open meanwhile).
+    auto opened = harness::waitForWindow(0, 10000, [&before](const harness::WindowInfo& w) {
+        if (w.className != L"ExplorerWClass" && w.className != L"CabinetWClass") return false;
+        for (const auto& b : before) {
+            if (b.hwnd == w.hwnd) return false;
+        }
+        return true;
+    });
+    ASSERT_TRUE(opened.has_value());
+    harness::closeWindow(opened->hwnd);
+    EXPECT_TRUE(harness::waitForWindowGone(opened->hwnd, 10000));
+}
+
+}  // namespace
