@@ -203,6 +203,33 @@ TEST(RunModes, SwitchesChooseTheMode) {
     }
 }
 
+// Odd command lines end in a normal start, never a crash or a hang.
+TEST_F(Startup, HostileCommandLines) {
+    std::wstring many;
+    for (int i = 0; i < 3000; ++i) many += L"-x ";
+    const std::wstring tails[] = {
+        L"\"unterminated -q",
+        L"'single \"mixed -q",
+        L"-q " + std::wstring(30000, L'a'),
+        many + L"-q",
+        L"-q -temp " + std::wstring(9000, L'd'),
+        L"-q -temp c:\\" + std::wstring(300, L'n') + L"\\x",
+        L"-q \u65E5\u672C \u0436 -temp \u0436",
+        L"\"\" '' \"\"\"\" -q",
+        L"-create-cvl-log",  // alone: the offer appears; answered below
+    };
+    for (const auto& tail : tails) {
+        auto o = keepLog();
+        o.rawTail = tail;
+        e2e::SeenDialog seen;
+        if (tail == L"-create-cvl-log") o.whileRunning = e2e::answerDialog(seen, L"No");
+        auto r = run(o);
+        EXPECT_FALSE(r.timedOut) << tail.size();
+        EXPECT_EQ(r.exitCode, 0) << harness::toUtf8(tail.substr(0, 60));
+        EXPECT_TRUE(hasLine(r.log, "Init done")) << harness::toUtf8(tail.substr(0, 60)) << "\n" << r.log.substr(0, 3000) << " ERR " << r.err.substr(0, 500) << " files " << r.logFiles.size();
+    }
+}
+
 TEST_F(Startup, ManualTempDirectory) {
     harness::TempDir manual(L"manual");
     const std::string dir = harness::toUtf8(manual.path());
@@ -273,6 +300,19 @@ TEST(WorkingDirectory, ExpandedAndResolved) {
             if (_stricmp(line.c_str(), ("change working directory to " + expected).c_str()) == 0) found = true;
         }
         EXPECT_TRUE(found) << c.value << " -> " << expected << "\n" << r.log;
+    }
+}
+
+TEST(WorkingDirectory, OverlongValuesAreHarmless) {
+    for (std::size_t length : {300u, 5990u, 7000u}) {
+        e2e::SetupProgram setup;
+        auto d = baseDescription();
+        d.settings.push_back({146, std::string(length, 'w')});
+        e2e::makeSetup(setup, d);
+        auto r = harness::runProgram(setup.exe, keepLog({L"-q"}));
+        EXPECT_EQ(r.exitCode, 0) << length;
+        EXPECT_TRUE(hasLine(r.log, "Init done")) << length;
+        EXPECT_TRUE(hasLineStartingWith(r.log, "change working directory to ")) << length;
     }
 }
 

@@ -311,6 +311,10 @@ std::vector<std::string> listFilesWithExtension(const char* directory, const cha
 
 bool isUsableDirectory(const wchar_t* directory, bool createFirst, bool rejectUnrepresentable) {
     if (!directory || !*directory) return false;
+    // Paths are used without the long-path prefix, so MAX_PATH is their limit
+    // anyway; longer ones also overrun fixed buffers in some implementations
+    // of the long-name lookup (seen under Wine).
+    if (wcslen(directory) >= MAX_PATH) return false;
     if (createFirst) CreateDirectoryW(directory, nullptr);
     if (rejectUnrepresentable) {
         std::vector<wchar_t> longForm(kPathBufferSize);
@@ -326,12 +330,12 @@ bool isUsableDirectory(const wchar_t* directory, bool createFirst, bool rejectUn
     DWORD pid = GetCurrentProcessId();
     srand(static_cast<unsigned>(pid * static_cast<unsigned>(time(nullptr))));
     int r = rand();
-    std::vector<wchar_t> probe(kPathBufferSize);
-    _snwprintf(probe.data(), probe.size() - 1, L"%s\\tkotw%d%d", directory, static_cast<int>(pid), r);
-    RemoveDirectoryW(probe.data());
-    if (!CreateDirectoryW(probe.data(), nullptr)) return false;
-    bool exists = fileExists(probe.data());
-    RemoveDirectoryW(probe.data());
+    // Built whole: a cut name would probe (and create) some other directory.
+    std::wstring probe = std::wstring(directory) + L"\\tkotw" + std::to_wstring(pid) + std::to_wstring(r);
+    RemoveDirectoryW(probe.c_str());
+    if (!CreateDirectoryW(probe.c_str(), nullptr)) return false;
+    bool exists = fileExists(probe.c_str());
+    RemoveDirectoryW(probe.c_str());
     return exists;
 }
 
