@@ -123,7 +123,6 @@ void initialiseLog(LogState& state) {
     std::wstring first = L"Started executable " + std::wstring(module.data()) + L" at " +
                          widenBytes(when ? when : "\n") + L"\n";
     writeText(state.file, first);
-    FlushFileBuffers(state.file);
 }
 
 void writeEntry(bool error, const wchar_t* format, va_list args) {
