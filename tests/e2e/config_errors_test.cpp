@@ -120,17 +120,12 @@ TEST(DamagedBlock, TruncatedAtEveryOffset) {
     d.messages = {{1000, u"E"}};
     d.groups = {{"en", {{1000, u"F"}}}};
     auto block = mksetup::buildAppendedData(d);
-    auto stub = harness::readFileBytes(harness::stubPath("setup64"));
     const std::wstring texts[] = {L"Internal Error: readInt", L"Internal Error: readLong",
                                   L"Internal Error: readString", L"Internal Error: readWString",
                                   L"Internal Error: magic"};
-    harness::TempDir dir(L"trunc");
     for (std::size_t n = 0; n <= block.size(); ++n) {
-        std::vector<std::uint8_t> bytes = stub;
-        bytes.insert(bytes.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
         e2e::SetupProgram setup;
-        setup.exe = setup.dir.file(L"setup.exe");
-        harness::writeFileBytes(setup.exe, bytes);
+        e2e::makeRawSetup(setup, {block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n)});
         Outcome o = runDamaged(setup);
         ASSERT_FALSE(o.result.timedOut) << "cut at " << n;
         if (n == block.size()) {

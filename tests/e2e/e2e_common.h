@@ -67,13 +67,6 @@ inline bool hasLineStartingWith(const std::string& text, const std::string& pref
     return false;
 }
 
-// Index of the first line equal to `wanted`, or -1.
-inline int lineIndex(const std::string& text, const std::string& wanted) {
-    auto all = lines(text);
-    auto it = std::find(all.begin(), all.end(), wanted);
-    return it == all.end() ? -1 : static_cast<int>(it - all.begin());
-}
-
 // Keeps the log after a normal run, so the test can read it.
 inline harness::RunOptions keepLog(std::vector<std::wstring> args = {}) {
     harness::RunOptions o;

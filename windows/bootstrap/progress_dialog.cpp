@@ -5,10 +5,7 @@
 #include "bootstrap/bootstrap.h"
 #include "launcher/log.h"
 #include "launcher/run_flags.h"
-
-namespace {
-constexpr int kAppIconId = 1001;
-}
+#include "resources/resource_ids.h"
 
 bool registerDialogClass() {
     WNDCLASSEXW wc = {};
@@ -17,7 +14,7 @@ bool registerDialogClass() {
     wc.lpfnWndProc = DefDlgProcW;
     wc.cbWndExtra = 30;  // DLGWINDOWEXTRA: the dialog manager keeps its state here
     wc.hInstance = static_cast<HINSTANCE>(launcherInstance);
-    wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(kAppIconId));
+    wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = L"MyDialogClass";

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -85,8 +84,7 @@ void setNativeLibraryPath() {
     toNarrow(currentPath.c_str(), narrowPath);
     std::string value;
     if (!composeNativeLibraryPath(directories, narrowPath, kNativePathLimit, value)) {
-        logError(L"Setting PATH (native libs) skipped: %d bytes exceed the limit of %d",
-                 static_cast<int>(directories.size() + narrowPath.size() + 2),
+        logError(L"Setting PATH (native libs) skipped: longer than %d bytes",
                  static_cast<int>(kNativePathLimit));
         return;
     }
